@@ -7,7 +7,7 @@ packages=(
     build-essential cmake make pkg-config
     libgtest-dev libgmock-dev
     qt6-base-dev
-    libfreeimage-dev libpugixml-dev zlib1g-dev uuid-dev nettle-dev
+    libfreeimage-dev libpugixml-dev zlib1g-dev uuid-dev nettle-dev libexpat1-dev
     qpdf poppler-utils mupdf-tools xvfb xauth
 )
 
