@@ -239,7 +239,7 @@ TEST(VellocStreamFilters, RefusesUnsoundPredictorParameters)
 TEST(VellocStreamFilters, DecodesASCII85)
 {
     TPDFStructure s;
-    // base64.a85encode(Leviathan, adobe=True) from Python, broken into lines.
+    // Python's base64.a85encode of the text, end marker included, broken into lines.
     const std::string encoded =
         "9jqo^BlbD-BleB1DJ+*+F(f,q/0JhKF<GL>Cj@.4Gp$d7F!,L7@<6@)/0JDEF<G%<+EV:2F!,O<DJ+*.@<*K0\n"
         "@<6L(Df-\\0Ec5e;DffZ(EZee.Bl.9pF\"AGXBPCsi+DGm>@3BB/F*&OCAfu2/"
