@@ -413,6 +413,10 @@ bool TPNGReader::checkHeader()
     if (m_ColorType == 3 && m_PaletteCount == 0) {
         return fail("no palette for a palette image");
     }
+    // PNG allows at most 256 palette entries, and an indexed PDF colour space no more either.
+    if (m_ColorType == 3 && m_PaletteCount > 256) {
+        return fail("palette with more than 256 entries");
+    }
     if (m_ImageData.empty()) {
         return fail("no image data");
     }
