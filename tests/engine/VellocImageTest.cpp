@@ -85,28 +85,25 @@ TEST(VellocImage, MaskKindFollowsReferences)
     registry.RegisterParsed("/DeviceGray");     // 4
     registry.RegisterParsed("[ /DeviceGray ]"); // 5
 
-    TPDFImage stencil(s, "Im");
-    stencil.SetXObjectDict(
-        ParseDictionary(s, "<< /ImageMask 1 0 R /BitsPerComponent 2 0 R /Decode 3 0 R >>"));
-    EXPECT_EQ(stencil.MaskKind(), ImageMaskStencil);
-
-    TPDFImage gray(s, "Im");
-    gray.SetXObjectDict(ParseDictionary(s, "<< /ColorSpace 4 0 R >>"));
-    EXPECT_EQ(gray.MaskKind(), ImageMaskGray);
-
-    // A colour space that is a name through a reference is still a name.
-    TPDFImage notStencil(s, "Im");
-    notStencil.SetXObjectDict(ParseDictionary(s, "<< /ImageMask true /ColorSpace 4 0 R >>"));
-    EXPECT_EQ(notStencil.MaskKind(), ImageMaskNone);
-
-    TPDFImage arraySpace(s, "Im");
-    arraySpace.SetXObjectDict(ParseDictionary(s, "<< /ImageMask true /ColorSpace 5 0 R >>"));
-    EXPECT_EQ(arraySpace.MaskKind(), ImageMaskStencil);
-
-    // An entry whose reference leads nowhere is present but not 1.
-    TPDFImage dangling(s, "Im");
-    dangling.SetXObjectDict(ParseDictionary(s, "<< /ImageMask true /BitsPerComponent 99 0 R >>"));
-    EXPECT_EQ(dangling.MaskKind(), ImageMaskNone);
+    const struct
+    {
+        const char* Dictionary;
+        int32_t Kind;
+    } rows[] = {
+        {"<< /ImageMask 1 0 R /BitsPerComponent 2 0 R /Decode 3 0 R >>", ImageMaskStencil},
+        {"<< /ColorSpace 4 0 R >>", ImageMaskGray},
+        // A colour space that is a name through a reference is still a name.
+        {"<< /ImageMask true /ColorSpace 4 0 R >>", ImageMaskNone},
+        {"<< /ImageMask true /ColorSpace 5 0 R >>", ImageMaskStencil},
+        // An entry whose reference leads nowhere is present but not 1.
+        {"<< /ImageMask true /BitsPerComponent 99 0 R >>", ImageMaskNone},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Dictionary);
+        TPDFImage image(s, "Im");
+        image.SetXObjectDict(ParseDictionary(s, row.Dictionary));
+        EXPECT_EQ(image.MaskKind(), row.Kind);
+    }
 }
 
 TEST(VellocImage, SetsMaskEntries)
