@@ -175,10 +175,10 @@ void TPDFNumeric::WriteText(std::string& out) const
     AppendNumber(out, m_Value, Owner().Precision());
 }
 
-void TPDFName::WriteText(std::string& out) const
+void AppendNameText(std::string& out, std::string_view value)
 {
     out += '/';
-    for (const char c : m_Value) {
+    for (const char c : value) {
         const auto byte = static_cast<unsigned char>(c);
         if (NameEscapes[byte]) {
             out += '#';
@@ -187,6 +187,11 @@ void TPDFName::WriteText(std::string& out) const
             out += c;
         }
     }
+}
+
+void TPDFName::WriteText(std::string& out) const
+{
+    AppendNameText(out, m_Value);
 }
 
 void TPDFString::WriteText(std::string& out) const

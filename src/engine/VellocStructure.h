@@ -101,6 +101,10 @@ class TPDFObject
     mutable bool m_Visiting = false;
 };
 
+// Appends the PDF text of a name with this value: "/" and the bytes, with "#XX" for the bytes
+// that cannot stand in a name as they are. Used wherever a name is written outside an object.
+void AppendNameText(std::string& out, std::string_view value);
+
 // Null-safe downcast: nullptr when obj is nullptr or of another kind.
 template <class T> T* ObjectAs(TPDFObject* obj)
 {
