@@ -1,5 +1,7 @@
 #include "engine/support/VellocFiles.h"
 
+#include "engine/support/VellocUnicode.h"
+
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
@@ -10,25 +12,6 @@
 namespace velloc {
 
 namespace {
-
-void AppendUtf8(std::string& bytes, char32_t codePoint)
-{
-    if (codePoint < 0x80) {
-        bytes += static_cast<char>(codePoint);
-    } else if (codePoint < 0x800) {
-        bytes += static_cast<char>(0xC0 | (codePoint >> 6));
-        bytes += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else if (codePoint < 0x10000) {
-        bytes += static_cast<char>(0xE0 | (codePoint >> 12));
-        bytes += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        bytes += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else {
-        bytes += static_cast<char>(0xF0 | (codePoint >> 18));
-        bytes += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
-        bytes += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        bytes += static_cast<char>(0x80 | (codePoint & 0x3F));
-    }
-}
 
 // Open flags for a mode, or -1 when the mode is not valid.
 int OpenFlags(uint16_t mode)
@@ -74,22 +57,7 @@ template <typename TCall> int64_t Transfer(int64_t count, TCall call)
 
 std::filesystem::path WideToPath(const std::u16string& name)
 {
-    std::string bytes;
-    bytes.reserve(name.size());
-    for (size_t i = 0; i < name.size(); ++i) {
-        const char16_t unit = name[i];
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
-            name[i + 1] <= 0xDFFF) {
-            AppendUtf8(bytes, 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
-                                  (name[i + 1] - 0xDC00));
-            ++i;
-        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            AppendUtf8(bytes, 0xFFFD);
-        } else {
-            AppendUtf8(bytes, unit);
-        }
-    }
-    return std::filesystem::path(bytes);
+    return std::filesystem::path(Utf16ToUtf8(name));
 }
 
 bool FileExistsWide(const std::u16string& name)
