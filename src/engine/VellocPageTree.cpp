@@ -117,7 +117,7 @@ TPDFDictionary* TPDFPageTree::cachedPage(int32_t n) const
                : nullptr;
 }
 
-void TPDFPageTree::cachePage(int32_t n, TPDFDictionary* page)
+void TPDFPageTree::cachePage(int64_t n, TPDFDictionary* page)
 {
     if (n >= 1 && static_cast<size_t>(n) <= m_PageCache.size()) {
         m_PageCache[static_cast<size_t>(n - 1)] = page;
@@ -411,7 +411,8 @@ void TPDFPageTree::AddPages(int32_t position, int32_t count, double width, doubl
     if (!m_Root) {
         return;
     }
-    const int32_t pageCount = PageCount();
+    // 64 bits: a damaged /Count may be the largest 32-bit value.
+    const int64_t pageCount = PageCount();
     TPDFDictionary* node = nullptr;
     TPDFArray* kids = nullptr;
     int32_t index = 0;
@@ -447,7 +448,7 @@ void TPDFPageTree::AddPages(int32_t position, int32_t count, double width, doubl
         m_Structure->Reserve(ClampToInt32(static_cast<double>(SlotsPerPage * count)));
         for (int32_t k = 0; k < count; ++k) {
             TPDFDictionary* page = newPage(node, width, height);
-            cachePage(position + k, page);
+            cachePage(int64_t{position} + k, page);
             kids->Insert(index++, referenceTo(page));
             TPDFObject* contentReference = referenceTo(newContentStream(true));
             page->Put("Contents", m_Structure->NewArrayOf(std::span(&contentReference, 1)));

@@ -93,7 +93,7 @@ class TPDFPageTree
                              std::vector<const TPDFDictionary*>& path);
     void selectKid(TPDFArray* kids, int32_t index);
     TPDFDictionary* cachedPage(int32_t n) const;
-    void cachePage(int32_t n, TPDFDictionary* page);
+    void cachePage(int64_t n, TPDFDictionary* page);
     TPDFArray* prepareContents(TPDFDictionary& page);
     void wireContents(TPDFArray& contents);
     TPDFStream* newContentStream(bool engineMark);
@@ -139,7 +139,7 @@ class TPDFPageTree
     // Page dictionary by position (page n at n - 1); nullptr for pages not looked up yet.
     std::vector<TPDFDictionary*> m_PageCache;
     // The /Count the cache was last sized for.
-    int32_t m_CachedCount = 0;
+    int64_t m_CachedCount = 0;
 };
 
 } // namespace velloc
