@@ -301,23 +301,27 @@ std::u16string XMPDateText(std::u16string_view pdfDate)
         !allDigits(pdfDate.substr(2, 14))) {
         return std::u16string(pdfDate);
     }
+    // A zone of +HH'mm' becomes +HH:mm; Z and a missing zone stay as they are.
     const std::u16string_view zone = pdfDate.substr(ZoneStart);
-    std::u16string zoneText;
-    if (zone.empty() || zone == u"Z") {
-        zoneText = zone;
-    } else if ((zone[0] == u'+' || zone[0] == u'-') &&
-               (zone.size() == 6 || (zone.size() == 7 && zone[6] == u'\'')) &&
-               allDigits(zone.substr(1, 2)) && zone[3] == u'\'' && allDigits(zone.substr(4, 2))) {
-        zoneText = std::u16string(zone.substr(0, 3)) + u":" + std::u16string(zone.substr(4, 2));
-    } else {
+    const bool plainZone = zone.empty() || zone == u"Z";
+    const bool offsetZone = (zone.size() == 6 || (zone.size() == 7 && zone[6] == u'\'')) &&
+                            (zone[0] == u'+' || zone[0] == u'-') && allDigits(zone.substr(1, 2)) &&
+                            zone[3] == u'\'' && allDigits(zone.substr(4, 2));
+    if (!plainZone && !offsetZone) {
         return std::u16string(pdfDate);
     }
     const std::u16string_view d = pdfDate.substr(2);
     std::u16string out;
+    out.reserve(32);
     out.append(d.substr(0, 4)).append(u"-").append(d.substr(4, 2)).append(u"-");
     out.append(d.substr(6, 2)).append(u"T").append(d.substr(8, 2)).append(u":");
     out.append(d.substr(10, 2)).append(u":").append(d.substr(12, 2));
-    return out + zoneText;
+    if (plainZone) {
+        out.append(zone);
+    } else {
+        out.append(zone.substr(0, 3)).append(u":").append(zone.substr(4, 2));
+    }
+    return out;
 }
 
 TVellocXMP::TVellocXMP() : m_Document(std::make_unique<pugi::xml_document>())
