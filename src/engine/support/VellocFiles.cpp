@@ -159,6 +159,11 @@ int64_t TVellocWideFileStream::Seek(int64_t offset, TSeekOrigin origin)
     return lseek(m_Handle, static_cast<off_t>(offset), whence);
 }
 
+std::unique_ptr<TVellocWideFileStream> TVellocWideFileStream::AdoptHandle(int handle)
+{
+    return std::make_unique<TVellocWideFileStream>(TAdoptKey(), handle);
+}
+
 bool TVellocWideFileStream::Sync()
 {
     return fsync(m_Handle) == 0;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -62,8 +63,22 @@ class TVellocWideFileStream : public TVellocStream
     int64_t Write(const void* buffer, int64_t count) override;
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;
 
+    // A stream over a file the caller opened itself (for example exclusively, with O_EXCL);
+    // the stream closes the handle when it is destroyed.
+    static std::unique_ptr<TVellocWideFileStream> AdoptHandle(int handle);
+
     // Flushes the file's data to the disk; false when the system reports a failure.
     bool Sync();
+
+  private:
+    // Lets AdoptHandle use make_unique while nobody else can call the adopting constructor.
+    struct TAdoptKey
+    {
+        explicit TAdoptKey() = default;
+    };
+
+  public:
+    TVellocWideFileStream(TAdoptKey, int handle) : m_Handle(handle) {}
 
   private:
     int m_Handle = -1;

@@ -189,3 +189,19 @@ TEST_F(VellocFiles, CreateModeTruncatesAndReadsBack)
     EXPECT_TRUE(std::filesystem::exists(WideToPath(fresh)));
     EXPECT_EQ(std::filesystem::file_size(WideToPath(fresh)), 0u);
 }
+
+TEST_F(VellocFiles, AdoptedHandleIsWrittenAndClosedByTheStream)
+{
+    const std::filesystem::path path = m_Dir / "exclusive.pdf";
+    const int handle = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    ASSERT_GE(handle, 0);
+    const size_t handlesBefore = OpenHandleCount();
+    {
+        std::unique_ptr<TVellocWideFileStream> stream = TVellocWideFileStream::AdoptHandle(handle);
+        EXPECT_EQ(stream->Write("%PDF-1.7\n", 9), 9);
+        EXPECT_EQ(stream->Position(), 9);
+        EXPECT_TRUE(stream->Sync());
+    }
+    EXPECT_EQ(OpenHandleCount(), handlesBefore - 1);
+    EXPECT_EQ(ReadFile(path), "%PDF-1.7\n");
+}
