@@ -17,7 +17,7 @@ using namespace velloc;
 namespace {
 
 constexpr double MaxGrowth = 12.0; // time(10,000 pages) / time(1,000 pages)
-constexpr int Runs = 3;
+constexpr int Runs = 5;
 
 struct TTimes
 {
