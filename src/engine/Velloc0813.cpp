@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <string_view>
@@ -52,7 +53,13 @@ std::u16string Widen(std::string_view ascii)
 std::unique_ptr<TVellocWideFileStream> OpenImageFile(const std::u16string& fileName,
                                                      std::string& reason)
 {
-    if (!FileExistsWide(fileName)) {
+    // NOTE: FileExistsWide also refuses files last written before 1980 or after 2107, and
+    // files unpacked with a zero time stamp are common; existence alone decides here.
+    std::error_code error;
+    const std::filesystem::file_status status =
+        std::filesystem::status(WideToPath(fileName), error);
+    if (fileName.empty() || !std::filesystem::exists(status) ||
+        std::filesystem::is_directory(status)) {
         reason = "file not found";
         return nullptr;
     }

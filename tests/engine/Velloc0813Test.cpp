@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -286,12 +287,24 @@ TEST_F(Velloc0813Test, FilesAreImportedByTheirContentWhateverTheirName)
     EXPECT_EQ(engine.LoadImageFile(pngNamedJpg, 7), 0);
     EXPECT_EQ(engine.LastErrorMessage(), "load option 7 is not valid for a PNG image");
 
+    // Files with time stamps from before 1980 exist all the same (archives often hold zero).
+    const std::u16string old = CopyOf("basn2c08", "old.png");
+    const std::chrono::system_clock::time_point secondDayOf1970{std::chrono::hours(24)};
+    fs::last_write_time(Path("old.png"), fs::file_time_type::clock::from_sys(secondDayOf1970));
+    EXPECT_EQ(engine.CheckImageFile(old, 6), 1) << engine.LastErrorMessage();
+    EXPECT_NE(engine.LoadImageFile(old, 6), 0) << engine.LastErrorMessage();
+    EXPECT_EQ(engine.LoadImageFile(pngNamedJpg, 6), FirstHandle + 3);
+
     // A failed load keeps the image loaded before.
     EXPECT_EQ(engine.PlaceImage(0, 0, 32, 32), 1);
     const std::string pdf = Written(engine);
-    // Only the loaded image's two objects follow the six of the document.
-    EXPECT_NE(pdf.find("/Size 9\n"), std::string::npos);
-    EXPECT_NE(pdf.find("/SMask 7 0 R"), std::string::npos);
+    // Only the loaded images' objects follow the six of the document: 7 and 8, 9, 10 and 11;
+    // the one drawn is the last.
+    EXPECT_NE(pdf.find("/Size 12\n"), std::string::npos);
+    EXPECT_NE(pdf.find("/SMask 10 0 R"), std::string::npos);
+    const size_t xobjects = pdf.find("/XObject <<\n/VellocIm");
+    ASSERT_NE(xobjects, std::string::npos);
+    EXPECT_EQ(pdf.substr(xobjects + 29, 10), " 11 0 R\n>>");
 }
 
 // The calls a conversion of two RGBA files makes, with a check of the written file.
