@@ -111,6 +111,11 @@ class TPDFDocument
     TPDFImage* ImageAt(int32_t index) const;
     // Appends an image to the document's list; the document frees it.
     TPDFImage& AdoptImage(std::unique_ptr<TPDFImage> image);
+    // Makes a new image named "VellocIm" and a unique tag, loads it from the stream (read from
+    // its start) with the load option and appends it to the image list. nullptr when the load
+    // built nothing; reason, when given, then receives why.
+    TPDFImage* AddImageFromStream(TVellocStream& stream, int32_t option, int32_t compressSamples,
+                                  std::string* reason = nullptr);
 
     // Writes the file. The target is replaced only when the whole file was written and flushed;
     // on failure it is left as it was and LastSaveError tells why.

@@ -12,6 +12,23 @@ namespace velloc {
 class TPDFStructure;
 class TPDFIndRef;
 class TPDFDictionary;
+class TPNGReader;
+class TVellocStream;
+
+// What an image file is, told by its first bytes.
+enum class TImageFormat : uint8_t { Unknown, PlaceableWMF, EMF, BMP, JPEG, TIFF, PNG, GIF };
+
+// Classifies the stream by the bytes at its start, wherever it is positioned; the file name
+// plays no part. The stream is left at its start.
+TImageFormat DetectImageFormat(TVellocStream& stream);
+
+// The highest load option a PNG accepts; negative options count as 0.
+constexpr int32_t MaxPNGLoadOption = 6;
+
+// Whether loading the stream with this option would build an image: the format, the option and
+// everything the PNG reader checks before decoding (header, palette, image data present, size
+// and memory limits). Nothing is inflated or built. On false, reason says why.
+bool CheckImageStream(TVellocStream& stream, int32_t option, std::string& reason);
 
 // How an image's XObject was made (TPDFImage::SourceKind).
 constexpr uint8_t ImageSourceNone = 0;
@@ -48,6 +65,17 @@ class TPDFImage
 
     TPDFStructure& Owner() const { return *m_Owner; }
     const std::string& Name() const { return m_Name; }
+
+    // Reads the stream from its start, fills the record and builds the XObjects, each made an
+    // indirect object through the structure's OnRegisterIndirect hook as soon as it is
+    // complete. False when nothing was built; FailureReason then says why.
+    bool LoadFromStream(TVellocStream& stream, int32_t option);
+    // Builds from a reader that has read a PNG file: with options 1, 2, 4, 5 and 6 the soft mask
+    // from the alpha data (registered first), with 0, 2, 3, 5 and 6 the colour image. Takes the
+    // reader's data over.
+    void BuildPNGXObject(TPNGReader& reader, int32_t option);
+    // Why the last LoadFromStream built nothing; empty after a success.
+    const std::string& FailureReason() const { return m_FailureReason; }
 
     // The XObject pages draw; for a PNG with a soft mask this is the colour image.
     TPDFIndRef* XObjectRef() const { return m_XObjectRef; }
@@ -113,6 +141,7 @@ class TPDFImage
     std::vector<TNamedResource> m_GraphicsStates;
     std::vector<TNamedResource> m_Patterns;
     bool m_NeedsPDF15 = false;
+    std::string m_FailureReason;
 };
 
 } // namespace velloc

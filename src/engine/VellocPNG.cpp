@@ -193,6 +193,23 @@ bool Skip(TVellocStream& stream, uint32_t count)
     return stream.Seek(here + count, TSeekOrigin::Start) == here + count;
 }
 
+// Skips up to count bytes and adds the number skipped to total; answers whether all of them
+// were there.
+bool SkipCounted(TVellocStream& stream, uint32_t count, uint64_t& total)
+{
+    const int64_t here = stream.Position();
+    const int64_t size = stream.Size();
+    if (here < 0 || size < here) {
+        return false;
+    }
+    const int64_t available = std::min<int64_t>(count, size - here);
+    if (stream.Seek(here + available, TSeekOrigin::Start) != here + available) {
+        return false;
+    }
+    total += static_cast<uint64_t>(available);
+    return available == static_cast<int64_t>(count);
+}
+
 // Undoes one PNG row filter in place; distance is the byte distance to the same byte of the
 // pixel on the left. Unknown filter types leave the row as it is.
 void Unfilter(uint8_t filter, unsigned char* row, const unsigned char* previous, size_t length,
@@ -305,10 +322,21 @@ void ReduceTo8Bits(std::string& plane)
 
 void TPNGReader::ReadChunks(TVellocStream& stream)
 {
+    if (walkChunks(stream, true) && validate()) {
+        decodeImageData();
+    }
+}
+
+bool TPNGReader::CheckChunks(TVellocStream& stream)
+{
+    return walkChunks(stream, false) && validate();
+}
+
+bool TPNGReader::walkChunks(TVellocStream& stream, bool keepImageData)
+{
     unsigned char signature[8];
     if (!ReadExact(stream, signature, 8) || std::memcmp(signature, Signature, 8) != 0) {
-        fail("not a PNG file");
-        return;
+        return fail("not a PNG file");
     }
     bool sawHeader = false;
     for (;;) {
@@ -365,7 +393,13 @@ void TPNGReader::ReadChunks(TVellocStream& stream)
             }
         } else if (type == "IDAT") {
             // A cut-off chunk still contributes the bytes that are there.
-            if (!ReadAppend(stream, length, m_ImageData)) {
+            if (keepImageData) {
+                const bool complete = ReadAppend(stream, length, m_ImageData);
+                m_ImageDataSize = m_ImageData.size();
+                if (!complete) {
+                    break;
+                }
+            } else if (!SkipCounted(stream, length, m_ImageDataSize)) {
                 break;
             }
         } else if (!Skip(stream, length)) {
@@ -376,16 +410,10 @@ void TPNGReader::ReadChunks(TVellocStream& stream)
             break;
         }
     }
-    if (!sawHeader) {
-        fail("no IHDR chunk");
-        return;
-    }
-    if (checkHeader()) {
-        decodeImageData();
-    }
+    return sawHeader || fail("no IHDR chunk");
 }
 
-bool TPNGReader::checkHeader()
+bool TPNGReader::validate()
 {
     if (m_Width == 0 || m_Height == 0) {
         return fail("zero width or height");
@@ -417,25 +445,31 @@ bool TPNGReader::checkHeader()
     if (m_ColorType == 3 && m_PaletteCount > 256) {
         return fail("palette with more than 256 entries");
     }
-    if (m_ImageData.empty()) {
+    if (m_ImageDataSize == 0) {
         return fail("no image data");
+    }
+
+    const TSampleCounts counts = SampleCounts(m_ColorType);
+    const bool interlaced = m_InterlaceMethod == 1;
+    const std::optional<TImageLayout> layout =
+        ComputeLayout(m_Width, m_Height, m_BitDepth, counts, interlaced);
+    if (!layout) {
+        return fail("image too large");
+    }
+    m_PassThrough =
+        counts.AlphaSamples == 0 && !interlaced && !(m_ReduceColor16 && m_BitDepth == 16);
+    // Data passed through is never inflated, so only decoding is bound by the memory limit.
+    if (!m_PassThrough &&
+        (layout->InflatedSize > MemoryLimit || layout->ColorPlaneSize > MemoryLimit ||
+         layout->AlphaPlaneSize > MemoryLimit ||
+         layout->InflatedSize + layout->ColorPlaneSize + layout->AlphaPlaneSize > MemoryLimit)) {
+        return fail("image too large");
     }
     return true;
 }
 
 void TPNGReader::decodeImageData()
 {
-    const TSampleCounts counts = SampleCounts(m_ColorType);
-    const bool interlaced = m_InterlaceMethod == 1;
-    const std::optional<TImageLayout> layout =
-        ComputeLayout(m_Width, m_Height, m_BitDepth, counts, interlaced);
-    if (!layout) {
-        fail("image too large");
-        return;
-    }
-
-    m_PassThrough =
-        counts.AlphaSamples == 0 && !interlaced && !(m_ReduceColor16 && m_BitDepth == 16);
     if (m_PassThrough) {
         m_ColorBits = m_BitDepth;
         m_ColorData = std::move(m_ImageData);
@@ -443,22 +477,20 @@ void TPNGReader::decodeImageData()
         return;
     }
 
-    if (layout->InflatedSize > MemoryLimit || layout->ColorPlaneSize > MemoryLimit ||
-        layout->AlphaPlaneSize > MemoryLimit ||
-        layout->InflatedSize + layout->ColorPlaneSize + layout->AlphaPlaneSize > MemoryLimit) {
-        fail("image too large");
-        return;
-    }
+    const TSampleCounts counts = SampleCounts(m_ColorType);
+    const bool interlaced = m_InterlaceMethod == 1;
+    // validate() has computed the same layout and found it within the limits.
+    const TImageLayout layout = *ComputeLayout(m_Width, m_Height, m_BitDepth, counts, interlaced);
 
     // Damaged or truncated data keeps what could be inflated; the rows after it become 0xFF.
     // The cap keeps a tiny, highly compressed stream from growing past the image.
-    const auto inflatedSize = static_cast<size_t>(layout->InflatedSize);
+    const auto inflatedSize = static_cast<size_t>(layout.InflatedSize);
     m_ImageData = ZlibInflate(m_ImageData, inflatedSize, inflatedSize).Data;
     m_ColorBits = m_BitDepth;
     m_AlphaBits = m_BitDepth;
-    std::string colorPlane(static_cast<size_t>(layout->ColorPlaneSize), '\0');
-    std::string alphaPlane(static_cast<size_t>(layout->AlphaPlaneSize), '\0');
-    const TPlaneWriter writer(m_BitDepth, counts, *layout, colorPlane, alphaPlane);
+    std::string colorPlane(static_cast<size_t>(layout.ColorPlaneSize), '\0');
+    std::string alphaPlane(static_cast<size_t>(layout.AlphaPlaneSize), '\0');
+    const TPlaneWriter writer(m_BitDepth, counts, layout, colorPlane, alphaPlane);
 
     const size_t distance = m_BitDepth == 16 ? 2 * counts.Samples : counts.Samples;
     const auto* data = reinterpret_cast<const unsigned char*>(m_ImageData.data());

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace velloc {
 
@@ -27,6 +28,11 @@ class TPNGReader
 
     // Reads from the stream's current position and, when the data is usable, decodes it.
     void ReadChunks(TVellocStream& stream);
+    // Walks the chunks as ReadChunks does and applies the same checks (header, palette, image
+    // data present, size and memory limits, with the reduction switches as set), but skips the
+    // IDAT bytes and decodes nothing. True when ReadChunks would give an image; ColorData and
+    // AlphaData stay empty either way.
+    bool CheckChunks(TVellocStream& stream);
 
     uint32_t Width() const { return m_Width; }
     uint32_t Height() const { return m_Height; }
@@ -42,6 +48,9 @@ class TPNGReader
     const std::string& Transparency() const { return m_Transparency; }
     const std::string& ColorData() const { return m_ColorData; }
     const std::string& AlphaData() const { return m_AlphaData; }
+    // Hand the data over without copying; the reader keeps an empty string.
+    std::string TakeColorData() { return std::exchange(m_ColorData, {}); }
+    std::string TakeAlphaData() { return std::exchange(m_AlphaData, {}); }
     uint32_t ResolutionX() const { return m_ResolutionX; }
     uint32_t ResolutionY() const { return m_ResolutionY; }
     bool PassThrough() const { return m_PassThrough; }
@@ -56,7 +65,10 @@ class TPNGReader
     static uint8_t PaethPredictor(uint8_t left, uint8_t above, uint8_t upperLeft);
 
   private:
-    bool checkHeader();
+    // The chunk walk; with keepImageData false the IDAT bytes are only counted.
+    bool walkChunks(TVellocStream& stream, bool keepImageData);
+    // Everything that makes a file unusable before any data is inflated.
+    bool validate();
     void decodeImageData();
     // Keeps the reason and answers false.
     bool fail(std::string reason);
@@ -74,6 +86,8 @@ class TPNGReader
     std::string m_Palette;
     std::string m_Transparency;
     std::string m_ImageData;
+    // The bytes of all IDAT chunks, also when they were skipped rather than kept.
+    uint64_t m_ImageDataSize = 0;
     std::string m_ColorData;
     std::string m_AlphaData;
     uint32_t m_ResolutionX = 96;

@@ -1,5 +1,6 @@
 #include "engine/VellocPNG.h"
 
+#include "PngSuiteFiles.h"
 #include "engine/support/VellocStream.h"
 
 #include <FreeImage.h>
@@ -18,6 +19,7 @@
 #include <vector>
 
 using namespace velloc;
+using namespace velloc::testing;
 using namespace std::string_literals;
 
 // Every allocation of the test program goes through here, so a test can see the largest single
@@ -167,6 +169,8 @@ std::string Inflate(const std::string& data)
     return out;
 }
 
+// Reads and decodes the file; every read also makes sure that the header-only check comes to
+// the same verdict, for the same reason, without producing any data.
 TPNGReader Read(const std::string& bytes, bool reduceColor16 = false, bool reduceAlpha16 = false)
 {
     TVellocMemoryStream stream(bytes);
@@ -174,41 +178,17 @@ TPNGReader Read(const std::string& bytes, bool reduceColor16 = false, bool reduc
     reader.SetReduceColor16(reduceColor16);
     reader.SetReduceAlpha16(reduceAlpha16);
     reader.ReadChunks(stream);
+
+    TVellocMemoryStream again(bytes);
+    TPNGReader checker;
+    checker.SetReduceColor16(reduceColor16);
+    checker.SetReduceAlpha16(reduceAlpha16);
+    EXPECT_EQ(checker.CheckChunks(again), !reader.ColorData().empty());
+    EXPECT_EQ(checker.FailureReason(), reader.FailureReason());
+    EXPECT_EQ(checker.PassThrough(), reader.PassThrough());
+    EXPECT_TRUE(checker.ColorData().empty());
+    EXPECT_TRUE(checker.AlphaData().empty());
     return reader;
-}
-
-std::string SuitePath(const std::string& name)
-{
-    return std::string(PAGEWELL_TEST_DATA) + "/pngsuite/" + name + ".png";
-}
-
-std::string SuiteFile(const std::string& name)
-{
-    std::ifstream file(SuitePath(name), std::ios::binary);
-    EXPECT_TRUE(file.good()) << SuitePath(name);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-uint32_t ReadBigEndian32(const std::string& bytes, size_t at)
-{
-    return (uint32_t{static_cast<unsigned char>(bytes[at])} << 24) |
-           (uint32_t{static_cast<unsigned char>(bytes[at + 1])} << 16) |
-           (uint32_t{static_cast<unsigned char>(bytes[at + 2])} << 8) |
-           uint32_t{static_cast<unsigned char>(bytes[at + 3])};
-}
-
-// The data of every IDAT chunk of a well-formed file, in file order.
-std::string ConcatenatedIdat(const std::string& png)
-{
-    std::string data;
-    for (size_t at = 8; at + 8 <= png.size();) {
-        const uint32_t length = ReadBigEndian32(png, at);
-        if (png.compare(at + 4, 4, "IDAT") == 0) {
-            data += png.substr(at + 8, length);
-        }
-        at += 12 + length;
-    }
-    return data;
 }
 
 // Where the data of the first IDAT chunk starts.
