@@ -113,17 +113,13 @@ TPDFDocument& TVelloc::document() const
     return *m_CurrentDocument;
 }
 
-int32_t TVelloc::handleOf(THandleTarget target)
+int32_t TVelloc::newHandle(THandleTarget target)
 {
-    auto position = std::find(m_Handles.begin(), m_Handles.end(), target);
-    if (position == m_Handles.end()) {
-        if (m_Handles.size() > static_cast<size_t>(HandleIndexMask)) {
-            throw EVellocError(UnexpectedErrorCode, "too many handles");
-        }
-        m_Handles.push_back(target);
-        position = m_Handles.end() - 1;
+    if (m_Handles.size() > static_cast<size_t>(HandleIndexMask)) {
+        throw EVellocError(UnexpectedErrorCode, "too many handles");
     }
-    return HandleBase + static_cast<int32_t>(position - m_Handles.begin());
+    m_Handles.push_back(target);
+    return HandleBase + static_cast<int32_t>(m_Handles.size() - 1);
 }
 
 const TVelloc::THandleTarget* TVelloc::targetOfHandle(int32_t handle) const
@@ -180,7 +176,7 @@ int32_t TVelloc::CreateDocument()
             throw EVellocError(UnexpectedErrorCode, "too many handles");
         }
         TPDFDocument* added = m_Documents.emplace_back(std::move(created)).get();
-        const int32_t handle = handleOf(added);
+        const int32_t handle = newHandle(added);
         SelectDocument(handle);
         return handle;
     });
@@ -319,7 +315,9 @@ int32_t TVelloc::LoadImageFile(const std::u16string& fileName, int32_t option)
         if (image->NeedsPDF15() && current.Version() < "1.5") {
             current.SetVersion("1.5");
         }
-        const int32_t handle = handleOf(image);
+        // A new image was never handed out: a search of every handle per load would make
+        // documents of many images quadratic.
+        const int32_t handle = newHandle(image);
         m_CurrentImage = image;
         return handle;
     });

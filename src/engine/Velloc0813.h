@@ -68,8 +68,9 @@ class TVelloc
 
     // The current document; raises when the facade has none (its first one could not be made).
     TPDFDocument& document() const;
-    // The handle of the target's position in m_Handles, appended first when not there yet.
-    int32_t handleOf(THandleTarget target);
+    // The handle of an object that was never handed out: documents and images get theirs
+    // once, when they are made.
+    int32_t newHandle(THandleTarget target);
     // The entry a handle names, or nullptr.
     const THandleTarget* targetOfHandle(int32_t handle) const;
     TPDFDocument* documentOfHandle(int32_t handle) const;
