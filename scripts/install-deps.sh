@@ -12,7 +12,7 @@ packages=(
 )
 
 if [[ "${1:-}" == "--bench" ]]; then
-    packages+=(img2pdf imagemagick hyperfine python3 python3-numpy python3-pil)
+    packages+=(img2pdf imagemagick hyperfine time python3 python3-numpy python3-pil)
 fi
 
 missing=()
