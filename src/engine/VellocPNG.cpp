@@ -164,6 +164,9 @@ bool ReadExact(TVellocStream& stream, unsigned char* buffer, int64_t count)
     return stream.Read(buffer, count) == count;
 }
 
+// The most IDAT room reserved ahead of reading; larger files grow their buffer as they go.
+constexpr int64_t ReserveLimit = int64_t{1} << 30;
+
 // Appends up to count bytes; answers whether all of them were there.
 bool ReadAppend(TVellocStream& stream, uint32_t count, std::string& out)
 {
@@ -337,6 +340,12 @@ bool TPNGReader::walkChunks(TVellocStream& stream, bool keepImageData)
     unsigned char signature[8];
     if (!ReadExact(stream, signature, 8) || std::memcmp(signature, Signature, 8) != 0) {
         return fail("not a PNG file");
+    }
+    if (keepImageData) {
+        // IDAT data is at most what the file has left; room for it up front saves copying the
+        // data over and over as the chunks arrive.
+        const int64_t left = stream.Size() - stream.Position();
+        m_ImageData.reserve(static_cast<size_t>(std::clamp<int64_t>(left, 0, ReserveLimit)));
     }
     bool sawHeader = false;
     for (;;) {
