@@ -541,8 +541,8 @@ void TPNGReader::decodeImageData()
         ReduceTo8Bits(alphaPlane);
         m_AlphaBits = 8;
     }
-    m_ColorData = ZlibDeflate(colorPlane);
-    m_AlphaData = ZlibDeflate(alphaPlane);
+    m_ColorData = ZlibDeflateInParallel(colorPlane);
+    m_AlphaData = ZlibDeflateInParallel(alphaPlane);
     if (m_ColorData.empty() || m_AlphaData.empty() != alphaPlane.empty()) {
         m_ColorData.clear();
         m_AlphaData.clear();

@@ -1,7 +1,11 @@
 #include "engine/support/VellocZlib.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <system_error>
+#include <thread>
+#include <vector>
 #include <zlib.h>
 
 namespace velloc {
@@ -13,8 +17,14 @@ constexpr size_t MaxSlice = UINT_MAX / 2;
 
 class DeflateStream
 {
-public:
+  public:
     DeflateStream() { m_Ok = deflateInit(&m_Stream, Z_DEFAULT_COMPRESSION) == Z_OK; }
+    // A raw deflate stream (no zlib header or trailer), for one piece of a larger stream.
+    explicit DeflateStream(bool /*raw*/)
+    {
+        m_Ok = deflateInit2(&m_Stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8,
+                            Z_DEFAULT_STRATEGY) == Z_OK;
+    }
     ~DeflateStream()
     {
         if (m_Ok) {
@@ -27,14 +37,14 @@ public:
     bool Ok() const { return m_Ok; }
     z_stream& Stream() { return m_Stream; }
 
-private:
+  private:
     z_stream m_Stream{};
     bool m_Ok = false;
 };
 
 class InflateStream
 {
-public:
+  public:
     InflateStream() { m_Ok = inflateInit(&m_Stream) == Z_OK; }
     ~InflateStream()
     {
@@ -48,7 +58,7 @@ public:
     bool Ok() const { return m_Ok; }
     z_stream& Stream() { return m_Stream; }
 
-private:
+  private:
     z_stream m_Stream{};
     bool m_Ok = false;
 };
@@ -97,6 +107,108 @@ std::string ZlibDeflate(std::string_view data)
         consumed += slice - stream.avail_in;
     }
     out.resize(produced);
+    return out;
+}
+
+namespace {
+
+// The dictionary of a piece: the window's worth of data just before it.
+constexpr size_t WindowSize = size_t{1} << MAX_WBITS;
+
+// Piece `index` of the data as raw deflate data; the last piece ends the deflate stream, every
+// other one ends with a sync flush, so that the pieces join on byte boundaries. False when
+// zlib fails.
+bool DeflatePiece(std::string_view data, size_t index, std::string& out)
+{
+    const size_t start = index * DeflatePieceSize;
+    const std::string_view piece = data.substr(start, DeflatePieceSize);
+    const bool last = start + piece.size() == data.size();
+    DeflateStream deflater(true);
+    if (!deflater.Ok()) {
+        return false;
+    }
+    z_stream& stream = deflater.Stream();
+    if (start > 0) {
+        const size_t dictionarySize = std::min(start, WindowSize);
+        if (deflateSetDictionary(
+                &stream, reinterpret_cast<const Bytef*>(data.data() + start - dictionarySize),
+                static_cast<uInt>(dictionarySize)) != Z_OK) {
+            return false;
+        }
+    }
+    out.resize(deflateBound(&stream, static_cast<uLong>(piece.size())) + 16);
+    stream.next_in = InputPointer(piece.data());
+    stream.avail_in = static_cast<uInt>(piece.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    const int status = deflate(&stream, last ? Z_FINISH : Z_SYNC_FLUSH);
+    if (status != (last ? Z_STREAM_END : Z_OK) || stream.avail_in != 0 || stream.avail_out == 0) {
+        return false;
+    }
+    out.resize(out.size() - stream.avail_out);
+    return true;
+}
+
+void AppendBigEndian32(std::string& out, uLong value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        out += static_cast<char>((value >> shift) & 0xFF);
+    }
+}
+
+} // namespace
+
+std::string ZlibDeflateInParallel(std::string_view data)
+{
+    const size_t pieceCount = (data.size() + DeflatePieceSize - 1) / DeflatePieceSize;
+    if (pieceCount < 2) {
+        return ZlibDeflate(data);
+    }
+    std::vector<std::string> pieces(pieceCount);
+    std::atomic<size_t> next{0};
+    std::atomic<bool> failed{false};
+    auto work = [&] {
+        for (size_t index = next++; index < pieceCount; index = next++) {
+            if (!DeflatePiece(data, index, pieces[index])) {
+                failed = true;
+            }
+        }
+    };
+    const size_t helpers =
+        std::min<size_t>(std::max(std::thread::hardware_concurrency(), 1u), pieceCount) - 1;
+    std::vector<std::jthread> threads;
+    try {
+        for (size_t i = 0; i < helpers; ++i) {
+            threads.emplace_back(work);
+        }
+    } catch (const std::system_error&) {
+        // Fewer threads only make it slower; the pieces are the same.
+    }
+    work();
+    threads.clear();
+    if (failed) {
+        return {};
+    }
+
+    // 78 9C: deflate with a 32 KiB window at the default level, as zlib itself writes it.
+    std::string out = "\x78\x9C";
+    size_t total = out.size() + 4;
+    for (const std::string& piece : pieces) {
+        total += piece.size();
+    }
+    out.reserve(total);
+    for (std::string& piece : pieces) {
+        out += piece;
+        std::string().swap(piece);
+    }
+    uLong checksum = adler32(0, nullptr, 0);
+    for (size_t done = 0; done < data.size();) {
+        const size_t slice = std::min(data.size() - done, MaxSlice);
+        checksum = adler32(checksum, reinterpret_cast<const Bytef*>(data.data() + done),
+                           static_cast<uInt>(slice));
+        done += slice;
+    }
+    AppendBigEndian32(out, checksum);
     return out;
 }
 

@@ -11,8 +11,16 @@ namespace velloc {
 // Empty input gives empty output; a failure while deflating gives empty output too.
 std::string ZlibDeflate(std::string_view data);
 
-enum class TInflateOutcome : unsigned char
-{
+// The same kind of zlib stream for large data, made on several threads: the data is cut into
+// pieces of DeflatePieceSize bytes, each piece is compressed with the 32 KiB before it as its
+// dictionary and ended on a byte boundary, and the raw pieces are joined under one header and
+// one Adler-32 trailer. The pieces do not depend on the number of threads, so the output is the
+// same on every machine. Small data goes through ZlibDeflate.
+std::string ZlibDeflateInParallel(std::string_view data);
+
+constexpr size_t DeflatePieceSize = size_t{1} << 20;
+
+enum class TInflateOutcome : unsigned char {
     Complete,  // the stream ended properly
     Truncated, // the input ran out before the end of the stream
     Damaged,   // zlib found bad data, or the stream needs a preset dictionary

@@ -60,3 +60,37 @@ TEST(VellocZlib, InflateReportsHowTheStreamEnded)
     EXPECT_EQ(capped.Outcome, TInflateOutcome::LimitHit);
     EXPECT_EQ(capped.Data, text.substr(0, 1000));
 }
+
+TEST(VellocZlib, ParallelDeflateJoinsItsPiecesIntoOneStreamZlibReads)
+{
+    // Three and a half pieces of text that compresses well, so matches cross the piece
+    // boundaries, plus a noisy tail that does not compress.
+    std::string data = SampleText(DeflatePieceSize * 3 + DeflatePieceSize / 2);
+    uint32_t noise = 12345;
+    for (int i = 0; i < 100000; ++i) {
+        noise = noise * 1103515245u + 12345u;
+        data += static_cast<char>(noise >> 24);
+    }
+    const std::string packed = ZlibDeflateInParallel(data);
+    ASSERT_GE(packed.size(), 6u);
+    EXPECT_EQ(packed.substr(0, 2), "\x78\x9C");
+    EXPECT_LT(packed.size(), data.size() / 2);
+
+    std::string back(data.size(), '\0');
+    uLongf backSize = static_cast<uLongf>(back.size());
+    ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(back.data()), &backSize,
+                         reinterpret_cast<const Bytef*>(packed.data()), packed.size()),
+              Z_OK);
+    ASSERT_EQ(backSize, data.size());
+    EXPECT_EQ(back, data);
+
+    // The same data always gives the same bytes, whatever the threads did.
+    EXPECT_EQ(ZlibDeflateInParallel(data), packed);
+}
+
+TEST(VellocZlib, ParallelDeflateOfSmallDataIsThePlainStream)
+{
+    const std::string text = SampleText(1000);
+    EXPECT_EQ(ZlibDeflateInParallel(text), ZlibDeflate(text));
+    EXPECT_TRUE(ZlibDeflateInParallel("").empty());
+}
