@@ -1,3 +1,4 @@
+#include "../support/ByteStrings.h"
 #include "engine/VellocStructure.h"
 
 #include <gtest/gtest.h>
@@ -11,15 +12,6 @@ using namespace velloc;
 using namespace std::string_literals;
 
 namespace {
-
-std::string Bytes(std::initializer_list<int> values)
-{
-    std::string bytes;
-    for (const int value : values) {
-        bytes += static_cast<char>(value);
-    }
-    return bytes;
-}
 
 std::string FromHex(std::string_view hex)
 {

@@ -1,21 +1,9 @@
 #include "engine/support/VellocText.h"
+#include "../../support/ByteStrings.h"
 
 #include <gtest/gtest.h>
 
 using namespace velloc;
-
-namespace {
-
-std::string Bytes(std::initializer_list<int> values)
-{
-    std::string bytes;
-    for (const int value : values) {
-        bytes += static_cast<char>(value);
-    }
-    return bytes;
-}
-
-} // namespace
 
 TEST(VellocText, TableHoldsThePdfDocEncodingValues)
 {
