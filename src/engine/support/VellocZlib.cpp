@@ -15,51 +15,46 @@ namespace {
 // zlib takes 32-bit counts; feed it in slices so huge buffers work too.
 constexpr size_t MaxSlice = UINT_MAX / 2;
 
-class DeflateStream
-{
-  public:
-    DeflateStream() { m_Ok = deflateInit(&m_Stream, Z_DEFAULT_COMPRESSION) == Z_OK; }
-    // A raw deflate stream (no zlib header or trailer), for one piece of a larger stream.
-    explicit DeflateStream(bool /*raw*/)
-    {
-        m_Ok = deflateInit2(&m_Stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8,
-                            Z_DEFAULT_STRATEGY) == Z_OK;
-    }
-    ~DeflateStream()
-    {
-        if (m_Ok) {
-            deflateEnd(&m_Stream);
-        }
-    }
-    DeflateStream(const DeflateStream&) = delete;
-    DeflateStream& operator=(const DeflateStream&) = delete;
-
-    bool Ok() const { return m_Ok; }
-    z_stream& Stream() { return m_Stream; }
-
-  private:
-    z_stream m_Stream{};
-    bool m_Ok = false;
+enum class TZlibMode : unsigned char {
+    Deflate,    // a zlib stream at the default level
+    RawDeflate, // raw deflate data at the default level, one piece of a larger stream
+    Inflate
 };
 
-class InflateStream
+// A z_stream that is ended on every path out of its scope.
+class TZlibStream
 {
   public:
-    InflateStream() { m_Ok = inflateInit(&m_Stream) == Z_OK; }
-    ~InflateStream()
+    explicit TZlibStream(TZlibMode mode) : m_Mode(mode)
     {
-        if (m_Ok) {
-            inflateEnd(&m_Stream);
+        switch (mode) {
+        case TZlibMode::Deflate:
+            m_Ok = deflateInit(&m_Stream, Z_DEFAULT_COMPRESSION) == Z_OK;
+            break;
+        case TZlibMode::RawDeflate:
+            m_Ok = deflateInit2(&m_Stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8,
+                                Z_DEFAULT_STRATEGY) == Z_OK;
+            break;
+        case TZlibMode::Inflate:
+            m_Ok = inflateInit(&m_Stream) == Z_OK;
+            break;
         }
     }
-    InflateStream(const InflateStream&) = delete;
-    InflateStream& operator=(const InflateStream&) = delete;
+    ~TZlibStream()
+    {
+        if (m_Ok) {
+            m_Mode == TZlibMode::Inflate ? inflateEnd(&m_Stream) : deflateEnd(&m_Stream);
+        }
+    }
+    TZlibStream(const TZlibStream&) = delete;
+    TZlibStream& operator=(const TZlibStream&) = delete;
 
     bool Ok() const { return m_Ok; }
     z_stream& Stream() { return m_Stream; }
 
   private:
     z_stream m_Stream{};
+    TZlibMode m_Mode;
     bool m_Ok = false;
 };
 
@@ -76,7 +71,7 @@ std::string ZlibDeflate(std::string_view data)
     if (data.empty()) {
         return {};
     }
-    DeflateStream deflater;
+    TZlibStream deflater(TZlibMode::Deflate);
     if (!deflater.Ok()) {
         return {};
     }
@@ -123,7 +118,7 @@ bool DeflatePiece(std::string_view data, size_t index, std::string& out)
     const size_t start = index * DeflatePieceSize;
     const std::string_view piece = data.substr(start, DeflatePieceSize);
     const bool last = start + piece.size() == data.size();
-    DeflateStream deflater(true);
+    TZlibStream deflater(TZlibMode::RawDeflate);
     if (!deflater.Ok()) {
         return false;
     }
@@ -215,7 +210,7 @@ std::string ZlibDeflateInParallel(std::string_view data)
 TInflateResult ZlibInflate(std::string_view data, size_t expectedSize, size_t limit)
 {
     TInflateResult result;
-    InflateStream inflater;
+    TZlibStream inflater(TZlibMode::Inflate);
     if (!inflater.Ok()) {
         result.Outcome = TInflateOutcome::Refused;
         return result;
